@@ -1,0 +1,1 @@
+// Anchors the test-only support library, which holds the fixtures every test folder shares.
