@@ -155,13 +155,13 @@ TEST(ScrambledFile, OffsetsPastTheEndGiveNothing) {
 TEST(ScrambledFile, ConcurrentReadersEachGetTheirOwnRecord) {
   constexpr int kRecords = 64;
   constexpr int kThreads = 4;
-  constexpr int kRounds = 200;
+  constexpr int kRounds = 5000;
   ScrambledFile file(UniqueTempPath("threads"), false);
   ASSERT_TRUE(file.Valid());
   std::vector<Body> bodies;
   std::vector<uint32_t> offsets;
   for (int r = 0; r < kRecords; ++r) {
-    bodies.push_back(Body(static_cast<size_t>(r % 23 + 1), static_cast<uint8_t>(r)));
+    bodies.push_back(Body(static_cast<size_t>(r % 23 * 40 + 1), static_cast<uint8_t>(r)));
     offsets.push_back(file.Append(bodies.back()));
   }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "platform/thread.h"
@@ -97,6 +98,8 @@ struct WaitAnyCase {
   std::vector<int> results;     // of successive WaitAny calls with time-out 0
 };
 
+void PrintTo(const WaitAnyCase& c, std::ostream* os) { *os << c.name; }
+
 const WaitAnyCase kWaitAnyCases[] = {
     {"none_set", false, {}, {kWaitTimeout}},
     {"auto_lowest_first_each_consumed", false, {3, 1, 2}, {1, 2, 3, kWaitTimeout}},
@@ -148,18 +151,22 @@ TEST(Event, WaiterMayDestroyTheEventAsSoonAsItsWaitReturns) {
   // The completion hand-off of a scan: a worker sets the caller's event, the caller's wait
   // returns and it frees the event at once. Set must be done with it by then (checked by the
   // sanitizer builds; a plain build may crash on a fault).
-  constexpr int kRounds = 2000;
+  constexpr int kRounds = 5000;
   Event job(/*manualReset=*/false, /*initiallySet=*/false);
   std::atomic<Event*> target{nullptr};
   std::atomic<bool> stop{false};
   Thread worker([&] {
     while (job.Wait(kFailureBoundMs) && !stop.load()) target.load()->Set();
   });
+  std::atomic<int> spins{0};
   int completed = 0;
   for (int round = 0; round < kRounds; ++round) {
     auto done = std::make_unique<Event>(/*manualReset=*/round % 2 == 0, false);
     target.store(done.get());
     job.Set();
+    // A varying delay before the wait, so that Set finds the waiter sometimes already blocked
+    // and sometimes not yet arrived.
+    for (int i = 0; i < (round / 2 % 32) * 200; ++i) spins.fetch_add(1, std::memory_order_relaxed);
     if (!done->Wait(kFailureBoundMs)) break;
     done.reset();
     ++completed;
