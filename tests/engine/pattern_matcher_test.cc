@@ -16,13 +16,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // A pattern written as tokens: "AA" exact, "??" any byte (mask 0), "A?" high nibble.
-struct Spec {
+struct TokenPattern {
   Bytes bytes;
   Bytes mask;  // empty: exact
 };
 
-Spec Parse(const char* text) {
-  Spec s;
+TokenPattern Parse(const char* text) {
+  TokenPattern s;
   bool masked = false;
   for (const char* p = text; p[0] && p[1]; p += 2) {
     auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
@@ -38,7 +38,7 @@ Spec Parse(const char* text) {
 }
 
 int32_t Add(PatternMatcher& m, const char* text) {
-  const Spec s = Parse(text);
+  const TokenPattern s = Parse(text);
   return m.AddPattern(s.bytes, s.mask);
 }
 
@@ -75,7 +75,7 @@ TEST(PatternMatcher, KeepsTheArraySortedWithIdsInEntryOrder) {
   ASSERT_EQ(m.Count(), 6);
   for (size_t i = 0; i < expected.size(); ++i) {
     SCOPED_TRACE(expected[i].second);
-    const Spec s = Parse(expected[i].second);
+    const TokenPattern s = Parse(expected[i].second);
     EXPECT_EQ(m.Pattern(i).Id(), expected[i].first);
     EXPECT_EQ(Bytes(m.Pattern(i).Bytes().begin(), m.Pattern(i).Bytes().end()), s.bytes);
     EXPECT_EQ(Bytes(m.Pattern(i).Mask().begin(), m.Pattern(i).Mask().end()), s.mask);
@@ -138,7 +138,7 @@ const AnchorCase kAnchorCases[] = {
 
 class PatternMatcherAnchor : public testing::TestWithParam<AnchorCase> {};
 
-TEST_P(PatternMatcherAnchor, IsChosenAsDesigned) {
+TEST_P(PatternMatcherAnchor, FollowsTheChoiceRules) {
   PatternMatcher m(kAnchorLength);
   std::vector<int32_t> ids;
   for (const char* p : GetParam().patterns) ids.push_back(Add(m, p));
