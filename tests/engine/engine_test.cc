@@ -4,7 +4,9 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
+#include "app/builtin_signatures.h"
 #include "engine/limits.h"
 #include "tests/support/in_force_signatures.h"
 
@@ -69,6 +71,31 @@ TEST(Engine, AcceptsTheInForceRowsSilentlyAndCompilesThem) {
   EXPECT_EQ(kinds.count("ThreadSig3"), 1u);
   EXPECT_EQ(kinds.count("FlashSig"), 8u);
   EXPECT_EQ(kinds.count("FileSig"), 19u);
+}
+
+TEST(Engine, AcceptsExactlyTheInForceRowsOfTheBuiltInTable) {
+  Engine engine;
+  std::vector<int> accepted;
+  testing::internal::CaptureStdout();
+  for (size_t i = 0; i < app::kBuiltinSignatures.size(); ++i) {
+    const app::SignatureEntry& e = app::kBuiltinSignatures[i];
+    if (engine.Bsm().AddBinarySignature(e.kindName, e.location, e.pattern, /*strict=*/true) == 1) {
+      accepted.push_back(static_cast<int>(i + 1));
+    }
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the 80 others are refused silently
+  std::vector<int> inForce;
+  for (const support::SignatureEntry& e : support::InForceSignatures()) {
+    inForce.push_back(e.row);
+    const app::SignatureEntry& row = app::kBuiltinSignatures[static_cast<size_t>(e.row - 1)];
+    EXPECT_EQ(std::string(row.pattern), e.pattern) << "row " << e.row;
+    EXPECT_EQ(std::string(row.location), e.location) << "row " << e.row;
+    EXPECT_EQ(std::string(row.kindName), e.kindName) << "row " << e.row;
+  }
+  EXPECT_EQ(accepted, inForce);
+  engine.Compile();
+  EXPECT_EQ(engine.Bsm().SimpleMatcher().Count(), 3);
+  EXPECT_EQ(engine.Bsm().PartMatcher().Count(), 46);
 }
 
 TEST(Engine, RefusesSignaturesAfterCompile) {
