@@ -31,6 +31,7 @@ cp "$root/build/win64/bin/nolvexa-removal.exe" "$prefix/drive_c/nolvexa/"
 echo "demo: running c:\\nolvexa\\nolvexa-removal.exe"
 echo "----------------------------------------------------------------"
 status=0
+cd "$prefix/drive_c"
 printf "\n" | "$wine" 'c:\nolvexa\nolvexa-removal.exe' || status=$?
 /usr/lib/wine/wineserver -w
 echo

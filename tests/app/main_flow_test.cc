@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {true, false},
                 false,
                 kUsb + kUsb}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(MainFlow, DetectionOnAFixedDriveSkipsTheRegistryCleanup) {
   machine_.SetDriveType(L'c', remedy::kDriveFixed);

@@ -40,7 +40,9 @@ TEST(DeleteInfectedFile, FailsAfterTheWaitWhenTheFileCannotGo) {
     EXPECT_EQ(m.Log().front(), L"sleep 1000");
     EXPECT_EQ(m.Log().back(), L"delete " + kPath);
     EXPECT_EQ(m.Exists(kPath), c.exists);
-    if (c.exists) EXPECT_EQ(m.AttributesOf(kPath), c.attributes);
+    if (c.exists) {
+      EXPECT_EQ(m.AttributesOf(kPath), c.attributes);
+    }
   }
 }
 
