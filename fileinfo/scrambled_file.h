@@ -19,7 +19,10 @@
 namespace fileinfo {
 
 inline constexpr uint32_t kLengthMask = 0x5A3C96E1;
-inline constexpr std::array<uint8_t, 8> kRecordKey = {0x3B, 0xA7, 0x5E, 0x91, 0xC4, 0x2D, 0x78, 0xF0};
+inline constexpr std::array<uint8_t, 8> kRecordKey = {0x3B, 0xA7, 0x5E, 0x91,
+                                                      0xC4, 0x2D, 0x78, 0xF0};
+// The offset Append gives when it wrote no record; Read never finds a record there.
+inline constexpr uint32_t kNoRecord = 0xFFFFFFFF;
 
 class ScrambledFile {
  public:
@@ -33,12 +36,13 @@ class ScrambledFile {
   const std::string& Path() const;
 
   // Appends one record at the end of the file and returns its offset (the size before the
-  // append). Takes no lock. An invalid file returns 0 and writes nothing.
-  uint32_t Append(std::span<const uint8_t> body);
+  // append). Takes no lock. Returns kNoRecord when the record was not written whole: an invalid
+  // file, a failed write, or a record that would end past the last 32-bit offset.
+  [[nodiscard]] uint32_t Append(std::span<const uint8_t> body);
 
   // The unscrambled body of the record at `offset`, or nullopt when its length or its whole body
   // cannot be read (no file, an offset past the end, a length that runs past the end).
-  std::optional<std::vector<uint8_t>> Read(uint32_t offset);
+  [[nodiscard]] std::optional<std::vector<uint8_t>> Read(uint32_t offset);
 
  private:
   std::unique_ptr<platform::TempFile> file_;

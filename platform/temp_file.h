@@ -18,9 +18,11 @@ std::string TempDirectory();
 
 class TempFile {
  public:
-  // Creates (or truncates) the file at `path`; `temporaryAttribute` adds FILE_ATTRIBUTE_TEMPORARY
-  // on Windows. An object whose creation failed is returned all the same: Valid() is false and
-  // every operation fails without touching anything.
+  // Creates (on Windows also truncates) the file at `path`; POSIX refuses a path that exists
+  // already, so a file or symlink planted in a shared directory is never truncated or followed.
+  // `temporaryAttribute` adds FILE_ATTRIBUTE_TEMPORARY on Windows. An object whose creation
+  // failed is returned all the same: Valid() is false and every operation fails without
+  // touching anything.
   static std::unique_ptr<TempFile> Create(const std::string& path, bool temporaryAttribute);
   ~TempFile();
   TempFile(const TempFile&) = delete;

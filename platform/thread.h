@@ -1,6 +1,7 @@
 // Thread: one OS thread running a function, started by the constructor.
 // Join waits for the function to return; the destructor joins a thread that was not joined.
-// A Thread is owned by whoever created it and is neither copyable nor movable.
+// A Thread is owned by whoever created it and is neither copyable nor movable. When the OS
+// refuses a thread, the body never runs and Started() says so.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,9 @@ class Thread {
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
-  // Returns once the body has returned; does nothing when already joined.
+  // False when no thread could be created: the body will not run.
+  bool Started() const;
+  // Returns once the body has returned; does nothing when already joined or not started.
   void Join();
 
  private:
