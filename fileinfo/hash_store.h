@@ -45,7 +45,7 @@ class HashStore {
   HashStore& operator=(const HashStore&) = delete;
 
   // Appends the name to the name file and the size to the size table. False, and nothing added,
-  // once the store is finalized.
+  // once the store is finalized or when the name could not be written.
   bool AddRecord(const Md5Digest& md5, const std::optional<Sha1Digest>& sha1, uint32_t size,
                  std::string_view name);
   // Sorts the records by MD5 and writes the hash-record file; does nothing the second time.
