@@ -66,7 +66,7 @@ uint32_t SignatureStore::Append(std::string_view location, std::string_view kind
   constexpr size_t kMaxText = std::numeric_limits<uint32_t>::max() / 4;
   if (location.size() > kMaxText || kindName.size() > kMaxText) {
     platform::DebugOutput("SignatureStore: record texts too long, not stored\n");
-    return 0;
+    return kNoRecord;
   }
   std::vector<uint8_t> body;
   body.reserve(location.size() + kindName.size() + 3 * kFieldBytes);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/limits.h"
 #include "fileinfo/scrambled_file.h"
 
 namespace engine {
@@ -31,8 +32,9 @@ class SignatureStore {
   bool Valid() const { return file_.Valid(); }
   const std::string& Path() const { return file_.Path(); }
 
-  // Appends the record and returns its offset: the file's size before the append (0 when the
-  // file is invalid). Not thread-safe; no read may run at the same time.
+  // Appends the record and returns its offset: the file's size before the append, or kNoRecord
+  // when nothing was written (an invalid file, a failed write). A signature whose record is
+  // kNoRecord can never be reported. Not thread-safe; no read may run at the same time.
   [[nodiscard]] uint32_t Append(std::string_view location, std::string_view kindName,
                                 uint32_t rollingHashId);
   // The record at `offset`; the empty record {"", "", 0} when it cannot be read whole.

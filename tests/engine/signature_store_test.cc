@@ -52,7 +52,7 @@ TEST(SignatureStore, GivesTheEmptyRecordWhenNothingCanBeRead) {
   // A store whose file cannot be created writes nothing and reads nothing.
   SignatureStore missing("no_such_directory/deeper/store_test");
   ASSERT_FALSE(missing.Valid());
-  EXPECT_EQ(missing.Append("*", "FileSig", 1), 0u);
+  EXPECT_EQ(missing.Append("*", "FileSig", 1), kNoRecord);
   EXPECT_EQ(missing.Read(0), SignatureRecord{});
 }
 

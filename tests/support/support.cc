@@ -1,1 +1,0 @@
-// Anchors the test-only support library, which holds the fixtures every test folder shares.
