@@ -16,8 +16,8 @@ namespace {
 // (x / a) * a, truncating toward zero; a != 0.
 int64_t RoundDown(int32_t x, int32_t a) { return int64_t{x} / a * a; }
 
-// (x / a + (x % a != 0)) * a; a != 0. For a negative x this is not the next multiple above x
-// (-1 rounds up to a), which keeps the rule's results for every field value.
+// (x / a + (x % a != 0)) * a; a != 0. For a negative x this is not the next multiple above x:
+// -1 rounds up to a.
 int64_t RoundUp(int32_t x, int32_t a) {
   const int64_t q = int64_t{x} / a + (int64_t{x} % a != 0 ? 1 : 0);
   return q * a;
@@ -134,6 +134,7 @@ std::vector<WindowRange> MergeWindowRanges(const std::vector<WindowRange>& range
           {static_cast<int32_t>(mergedStart), static_cast<int32_t>(b.offset - mergedStart)});
     }
   }
+  // Each range adds one open and one close, so this guards the walk against a future change.
   if (depth != 0) platform::DebugOutput(kUnbalancedWindows);
   return merged;
 }
