@@ -242,8 +242,11 @@ TEST(LookupHashes, SkipsSectionsOutsideTheFileAndGoesOn) {
     for (const uint64_t length : {uint64_t{0}, uint64_t{data.sizeOfRawData},
                                   (uint64_t{data.sizeOfRawData} + 0x1FF) / 0x200 * 0x200}) {
       if (start > size) continue;
+      // Both fit size_t: start is at most the file's size, and so is the cut length.
       const std::span<const uint8_t> cut =
-          std::span(file.Bytes()).subspan(start, std::min(length, size - start));
+          std::span(file.Bytes())
+              .subspan(static_cast<size_t>(start),
+                       static_cast<size_t>(std::min(length, size - start)));
       ASSERT_TRUE(Add(store, cut, "Cut", data.sizeOfRawData));
     }
     EXPECT_EQ(file.Lookup(store), c.expected);
