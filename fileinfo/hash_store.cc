@@ -54,12 +54,15 @@ HashStore::HashStore(const std::string& namePrefix)
 bool HashStore::AddRecord(const Md5Digest& md5, const std::optional<Sha1Digest>& sha1,
                           uint32_t size, std::string_view name) {
   if (finalized_) return false;
+  // A record whose name cannot be read back would report an empty match name.
+  const uint32_t nameOffset =
+      names_.Append(std::span(reinterpret_cast<const uint8_t*>(name.data()), name.size()));
+  if (nameOffset == kNoRecord) return false;
   PendingRecord r;
   for (size_t i = 0; i < r.md5Words.size(); ++i) r.md5Words[i] = LoadU32(md5, 4 * i);
   r.sha1 = sha1;
   r.size = size;
-  r.nameOffset =
-      names_.Append(std::span(reinterpret_cast<const uint8_t*>(name.data()), name.size()));
+  r.nameOffset = nameOffset;
   pending_.push_back(r);
   sizes_.insert(size);
   return true;

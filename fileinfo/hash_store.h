@@ -14,7 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "fileinfo/md5.h"
 #include "fileinfo/scrambled_file.h"
+#include "fileinfo/sha1.h"
 #include "platform/spin_lock.h"
 #include "platform/temp_file.h"
 
@@ -23,9 +25,6 @@ namespace fileinfo {
 // Name offsets that stand for fixed names and are never read from the name file.
 inline constexpr uint32_t kWhitelistCacheOffset = 0x7FFFFFFF;  // "whitelist.cache"
 inline constexpr uint32_t kWhitelistMarkOffset = 0x7FFFFFFE;   // "!!WL"
-
-using Md5Digest = std::array<uint8_t, 16>;
-using Sha1Digest = std::array<uint8_t, 20>;
 
 // One record of the hash-record file. The MD5 is read as four little-endian words; word 0 is the
 // record's key and is not stored in the record.
@@ -46,7 +45,7 @@ class HashStore {
   HashStore& operator=(const HashStore&) = delete;
 
   // Appends the name to the name file and the size to the size table. False, and nothing added,
-  // once the store is finalized.
+  // once the store is finalized or when the name could not be written.
   bool AddRecord(const Md5Digest& md5, const std::optional<Sha1Digest>& sha1, uint32_t size,
                  std::string_view name);
   // Sorts the records by MD5 and writes the hash-record file; does nothing the second time.

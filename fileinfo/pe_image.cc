@@ -65,9 +65,10 @@ constexpr uint64_t AlignDown(uint64_t value, uint64_t alignment) {
   return value / alignment * alignment;
 }
 
-SectionHeader ReadSectionHeader(std::span<const uint8_t> bytes, size_t at) {
+// The caller has checked InRange(bytes.size(), at, kSectionHeaderSize).
+SectionHeader ReadSectionHeader(std::span<const uint8_t> bytes, uint64_t at) {
   SectionHeader s;
-  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), s.name.size(), s.name.begin());
+  std::copy_n(bytes.data() + static_cast<size_t>(at), s.name.size(), s.name.begin());
   s.virtualSize = LoadU32(bytes, at + 8);
   s.virtualAddress = LoadU32(bytes, at + 12);
   s.sizeOfRawData = LoadU32(bytes, at + 16);

@@ -138,14 +138,17 @@ TEST(HashStore, FinalizingTwiceKeepsTheRecordsAndRefusesLateAdditions) {
   EXPECT_EQ(untouched.size, 77u);
 }
 
-TEST(HashStore, GivesTheReservedNamesWithoutItsFiles) {
+TEST(HashStore, GivesTheReservedNamesAndStaysEmptyWithoutItsFiles) {
   // The directory does not exist, so neither file can be created.
   HashStore store("nolvexa_no_such_directory/p");
   EXPECT_EQ(store.ReadName(kWhitelistMarkOffset), "!!WL");
   EXPECT_EQ(store.ReadName(kWhitelistCacheOffset), "whitelist.cache");
   EXPECT_EQ(store.ReadName(0), "");
-  // Empty, it behaves like any empty store.
+  // A record whose name cannot be stored is refused: it would match with an empty name.
+  EXPECT_FALSE(store.AddRecord(DigestOf(1), std::nullopt, 10, "FileSig"));
+  EXPECT_FALSE(store.HasSize(10));
   store.FinalizeStore();
+  EXPECT_EQ(store.RecordCount(), 0);
   EXPECT_EQ(store.FindFirstCandidate(0), -1);
   EXPECT_FALSE(store.HasSize(0));
   HashRecord r;
