@@ -316,7 +316,7 @@ const OracleRun kRuns[] = {
     {"large_buffers", Kind::kLarge, 90000, OracleCases(40)},
 };
 INSTANTIATE_TEST_SUITE_P(Random, ScanOracle, testing::ValuesIn(kRuns),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace engine
