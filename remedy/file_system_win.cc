@@ -3,22 +3,13 @@
 #include <memory>
 
 #include "platform/win/scoped.h"
+#include "remedy/long_path.h"
 #include "remedy/win32_services.h"
 
 namespace remedy {
 namespace {
 
-// Paths of MAX_PATH units or more need the "\\?\" form, which Windows takes literally: the
-// doubled backslash the walk writes after a drive root must go first.
-std::wstring Win32Path(const std::wstring& path) {
-  if (path.size() < MAX_PATH || path.rfind(L"\\\\", 0) == 0) return path;
-  std::wstring literal = L"\\\\?\\";
-  for (const wchar_t c : path) {
-    if (c == L'\\' && !literal.empty() && literal.back() == L'\\' && literal.size() > 4) continue;
-    literal += c;
-  }
-  return literal;
-}
+static_assert(kMaxPath == MAX_PATH);
 
 FindEntry ToEntry(const WIN32_FIND_DATAW& data) {
   return FindEntry{data.dwFileAttributes, data.cFileName};
@@ -44,10 +35,10 @@ uint32_t Win32FileSystem::DriveType(const std::wstring& root) {
   return GetDriveTypeW(root.c_str());
 }
 
-std::unique_ptr<Listing> Win32FileSystem::FindFirst(const std::wstring& pattern,
-                                                    FindEntry& first, uint32_t& error) {
+std::unique_ptr<Listing> Win32FileSystem::FindFirst(const std::wstring& pattern, FindEntry& first,
+                                                    uint32_t& error) {
   WIN32_FIND_DATAW data;
-  const HANDLE search = FindFirstFileW(Win32Path(pattern).c_str(), &data);
+  const HANDLE search = FindFirstFileW(LongPathForm(pattern).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) {
     error = GetLastError();
     return nullptr;
@@ -57,19 +48,19 @@ std::unique_ptr<Listing> Win32FileSystem::FindFirst(const std::wstring& pattern,
 }
 
 uint32_t Win32FileSystem::Attributes(const std::wstring& path) {
-  return GetFileAttributesW(Win32Path(path).c_str());
+  return GetFileAttributesW(LongPathForm(path).c_str());
 }
 
 bool Win32FileSystem::SetAttributes(const std::wstring& path, uint32_t attributes) {
-  return SetFileAttributesW(Win32Path(path).c_str(), attributes) != FALSE;
+  return SetFileAttributesW(LongPathForm(path).c_str(), attributes) != FALSE;
 }
 
 bool Win32FileSystem::Rename(const std::wstring& from, const std::wstring& to) {
-  return MoveFileW(Win32Path(from).c_str(), Win32Path(to).c_str()) != FALSE;
+  return MoveFileW(LongPathForm(from).c_str(), LongPathForm(to).c_str()) != FALSE;
 }
 
 bool Win32FileSystem::RemoveFile(const std::wstring& path) {
-  return DeleteFileW(Win32Path(path).c_str()) != FALSE;
+  return DeleteFileW(LongPathForm(path).c_str()) != FALSE;
 }
 
 bool Win32FileSystem::SetNullDacl(const std::wstring& path) {
@@ -77,13 +68,13 @@ bool Win32FileSystem::SetNullDacl(const std::wstring& path) {
   if (!InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION)) return false;
   // Present but null: every access for everyone. Owner, group and SACL stay as they are.
   if (!SetSecurityDescriptorDacl(descriptor.get(), TRUE, nullptr, FALSE)) return false;
-  return SetFileSecurityW(Win32Path(path).c_str(), DACL_SECURITY_INFORMATION,
+  return SetFileSecurityW(LongPathForm(path).c_str(), DACL_SECURITY_INFORMATION,
                           descriptor.get()) != FALSE;
 }
 
 bool Win32FileSystem::ReadWholeFile(const std::wstring& path, size_t maxBytes,
                                     std::vector<uint8_t>& bytes) {
-  const platform::ScopedHandle file(CreateFileW(Win32Path(path).c_str(), GENERIC_READ,
+  const platform::ScopedHandle file(CreateFileW(LongPathForm(path).c_str(), GENERIC_READ,
                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return false;
