@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "platform/win/scoped.h"
 #include "remedy/long_path.h"
@@ -10,6 +12,8 @@ namespace remedy {
 namespace {
 
 static_assert(kMaxPath == MAX_PATH);
+
+constexpr size_t kReadChunk = 1u << 30;
 
 FindEntry ToEntry(const WIN32_FIND_DATAW& data) {
   return FindEntry{data.dwFileAttributes, data.cFileName};
@@ -81,17 +85,18 @@ bool Win32FileSystem::ReadWholeFile(const std::wstring& path, size_t maxBytes,
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.Get(), &size)) return false;  // a size that cannot be read: skipped
   if (size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > maxBytes) return false;
-  bytes.resize(static_cast<size_t>(size.QuadPart));
+  std::vector<uint8_t> content(static_cast<size_t>(size.QuadPart));
   size_t done = 0;
-  while (done < bytes.size()) {
+  while (done < content.size()) {
+    // ReadFile counts in 32 bits: a larger rest is read in several calls.
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(content.size() - done, kReadChunk));
     DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(bytes.size() - done);
-    if (!ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr) || got == 0) {
-      bytes.clear();
-      return false;
+    if (!ReadFile(file.Get(), content.data() + done, want, &got, nullptr) || got == 0) {
+      return false;  // a file that shrank meanwhile ends the same way
     }
     done += got;
   }
+  bytes = std::move(content);
   return true;
 }
 
