@@ -27,6 +27,7 @@ class DemoProcess {
   // Terminates the process and waits until it has ended; true then.
   bool End();
   uint32_t ExitCode() const;  // of an ended process
+  uint32_t Id() const;        // 0 before Start
 
  private:
   void* process_ = nullptr;

@@ -31,8 +31,9 @@ bool DemoProcess::Start(const std::wstring& arguments) {
   // By name only: the search starts in the folder of the test program, where the helper lies.
   std::wstring command = std::wstring(kHelper) + L" " + arguments;
   PROCESS_INFORMATION info{};
+  // In c:\ rather than in our folder, which under Wine may lie outside every drive.
   const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      nullptr, &startup, &info);
+                                      L"c:\\", &startup, &info);
   const DWORD error = GetLastError();
   CloseHandle(write);  // the child holds the only write end now, so its end ends the output
   if (!started) {
@@ -72,5 +73,7 @@ uint32_t DemoProcess::ExitCode() const {
   if (process_ != nullptr) GetExitCodeProcess(process_, &code);
   return code;
 }
+
+uint32_t DemoProcess::Id() const { return process_ == nullptr ? 0 : GetProcessId(process_); }
 
 }  // namespace support
