@@ -37,6 +37,11 @@ class SuspendedThread {
     thread_ =
         CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(region_ + startOffset),
                      nullptr, CREATE_SUSPENDED, &id_);
+    // Wine records a new thread's start address only once the thread has reached its suspended
+    // state; reading its context waits for that.
+    CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (thread_ != nullptr) GetThreadContext(thread_, &context);
   }
   ~SuspendedThread() {
     if (thread_ != nullptr) {
@@ -115,7 +120,7 @@ TEST_P(Win32ThreadStartRegion, ReadsFromThePageOfTheStartUpToTheLimit) {
 INSTANTIATE_TEST_SUITE_P(Regions, Win32ThreadStartRegion, testing::ValuesIn(kRegionCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
-TEST(Win32Processes, AThreadThatIsGoneHasNoStartRegion) {
+TEST(Win32Processes, AThreadThatIsGoneGivesNoBytes) {
   Win32Processes processes;
   std::vector<uint8_t> bytes{1, 2, 3};
   EXPECT_FALSE(processes.ReadThreadStartRegion(ThreadRecord{0xFFFFFFF0, GetCurrentProcessId()},
