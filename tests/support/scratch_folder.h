@@ -1,6 +1,7 @@
-// ScratchFolder: a folder of its own under the temporary directory for the Win32 service tests,
-// removed with everything in it (links are removed, not followed) on destruction. The helpers
-// below make the files, links and protections those tests need. Windows builds only.
+// ScratchFolder: a folder of its own under the temporary directory (or a given folder) for the
+// Win32 service tests, removed with everything in it (links are removed, not followed) on
+// destruction. The helpers below make the files, links and protections those tests need.
+// Windows builds only.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,10 @@ namespace support {
 class ScratchFolder {
  public:
   // `tag` goes into the name, so that a folder left behind by a crash says whose it was.
-  explicit ScratchFolder(const std::wstring& tag);
+  explicit ScratchFolder(const std::wstring& tag) : ScratchFolder(tag, std::wstring()) {}
+  // In `parent` (a full path without a trailing backslash), or in the temporary directory when
+  // it is empty.
+  ScratchFolder(const std::wstring& tag, const std::wstring& parent);
   ~ScratchFolder();
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;

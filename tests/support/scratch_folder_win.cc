@@ -41,13 +41,16 @@ void RemoveTree(const std::wstring& path) {
 
 }  // namespace
 
-ScratchFolder::ScratchFolder(const std::wstring& tag) {
+ScratchFolder::ScratchFolder(const std::wstring& tag, const std::wstring& parent) {
   static std::atomic<uint32_t> counter{0};
-  wchar_t temp[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-  if (length == 0 || length > MAX_PATH) return;
-  std::wstring path(temp, length);
-  if (!path.empty() && path.back() == L'\\') path.pop_back();
+  std::wstring path = parent;
+  if (path.empty()) {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) return;
+    path.assign(temp, length);
+    if (!path.empty() && path.back() == L'\\') path.pop_back();
+  }
   path += L"\\nolvexa-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
           std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(counter++);
   if (CreateDirectoryW(Literal(path).c_str(), nullptr)) path_ = path;
