@@ -21,5 +21,10 @@ mkdir -p "$(dirname "$prefix")"
     done
     touch "$prefix/.nolvexa-ready"
   fi
+  # A host symbolic link to a folder, which Wine shows as a directory reparse point; Wine cannot
+  # make one itself, so the file system tests find theirs here.
+  links=$prefix/drive_c/nolvexa-links
+  mkdir -p "$links/target"
+  [ -L "$links/link" ] || ln -s target "$links/link"
 ) 9>"$prefix.lock"
 exec "$wine" "$@"

@@ -20,7 +20,7 @@ constexpr int kStopIndex = 1;
 
 }  // namespace
 
-BSM::BSM(const std::string& baseName) {
+BSM::BSM(const std::string& baseName, int workerCount) {
   partLinks_.emplace_back();
   recordOffsets_.push_back(kNoRecord);
   simple_ = std::make_unique<PatternMatcher>(kAnchorLength);
@@ -29,9 +29,10 @@ BSM::BSM(const std::string& baseName) {
   rollingHash_ = std::make_unique<RollingHashTable>();
   store_ = std::make_unique<SignatureStore>(baseName_);
   if (!store_->Valid()) platform::DebugOutput(kStoreNotCreated);
-  workers_.reserve(kWorkerCount);
-  for (int i = 0; i < kWorkerCount; ++i) {
+  workers_.reserve(static_cast<size_t>(workerCount));
+  for (int i = 0; i < workerCount; ++i) {
     workers_.push_back(std::make_unique<platform::Thread>([this] { WorkerLoop(); }));
+    if (workers_.back()->Started()) ++runningWorkers_;
   }
 }
 
@@ -42,6 +43,13 @@ BSM::~BSM() {
 
 void BSM::PostJob(ScanJob job) {
   assert(job.completion != nullptr && job.windowStarts.size() == job.windowLengths.size());
+  jobsPosted_.fetch_add(1, std::memory_order_relaxed);
+  if (runningWorkers_ == 0) {
+    // Nobody would ever take the job, and its poster waits for it without limit.
+    RunJob(job);
+    job.completion->Set();
+    return;
+  }
   {
     platform::SpinLockGuard guard(queueLock_);
     jobs_.push_back(std::move(job));

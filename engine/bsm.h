@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/limits.h"
 #include "engine/pattern_matcher.h"
 #include "engine/rolling_hash.h"
 #include "engine/signature_store.h"
@@ -59,8 +60,9 @@ struct ScanJob {
 
 class BSM {
  public:
-  // Builds the empty core, creates the signature store from `baseName` and starts the workers.
-  explicit BSM(const std::string& baseName);
+  // Builds the empty core, creates the signature store from `baseName` and starts the workers
+  // (kWorkerCount in the program; tests may ask for fewer).
+  explicit BSM(const std::string& baseName, int workerCount = kWorkerCount);
   ~BSM();
   BSM(const BSM&) = delete;
   BSM& operator=(const BSM&) = delete;
@@ -72,8 +74,13 @@ class BSM {
   [[nodiscard]] int AddBinarySignature(std::string kindName, std::string location,
                                        std::string pattern, bool strict);
 
-  // Appends the job under the queue lock and wakes one worker. Any thread.
+  // Appends the job under the queue lock and wakes one worker. Any thread. When no worker
+  // runs (none could be started), the job runs on the calling thread before PostJob returns,
+  // so its completion event is set either way.
   void PostJob(ScanJob job);
+  int RunningWorkers() const { return runningWorkers_; }
+  // Jobs posted since construction.
+  uint64_t JobsPosted() const { return jobsPosted_.load(std::memory_order_relaxed); }
 
   PatternMatcher& SimpleMatcher() { return *simple_; }
   PatternMatcher& PartMatcher() { return *part_; }
@@ -84,6 +91,7 @@ class BSM {
   // Indexed by simple-matcher pattern id; entry 0 is kNoRecord.
   const std::vector<uint32_t>& RecordOffsets() const { return recordOffsets_; }
   RollingHashTable& RollingHash() { return *rollingHash_; }
+  const RollingHashTable& RollingHash() const { return *rollingHash_; }
   SignatureStore& Store() { return *store_; }
   uint32_t SignatureCount() const { return signatureCount_; }
   uint32_t NextPartId() const { return nextPartId_; }
@@ -113,6 +121,8 @@ class BSM {
   platform::Event stop_{/*manualReset=*/true, /*initiallySet=*/false};
   std::deque<ScanJob> jobs_;
   platform::SpinLock queueLock_;
+  int runningWorkers_ = 0;
+  std::atomic<uint64_t> jobsPosted_{0};
   // Last, so that they are joined (in ~BSM) before the members above go away.
   std::vector<std::unique_ptr<platform::Thread>> workers_;
 };

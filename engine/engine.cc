@@ -5,6 +5,8 @@
 #include <ctime>
 #include <utility>
 
+#include "engine/scan.h"
+
 namespace engine {
 namespace {
 
@@ -46,7 +48,30 @@ void Engine::AddSignature(std::string kindName, std::string location, std::strin
 void Engine::Compile() {
   bsm_->SimpleMatcher().Build();
   bsm_->PartMatcher().Build();
+  // Here rather than on the first block search, so that scans only ever read the table.
+  bsm_->RollingHash().FinalizeBlocks();
   hashCache_->FinalizeStore();
+}
+
+bool Engine::ScanBuffer(const uint8_t* data, int32_t size, std::string& matchName) {
+  const std::atomic<int32_t> stop{0};
+  const ExtraData plain{0, 0, 0, 0};
+  const std::vector<std::string> names = engine::Scan(*bsm_, data, size, nullptr, stop, &plain);
+  if (names.empty()) return false;
+  matchName = names.front();
+  return true;
+}
+
+std::vector<std::string> Engine::ScanImage(const uint8_t* data, int32_t size,
+                                           const fileinfo::PeImage& pe) {
+  const std::atomic<int32_t> stop{0};
+  return engine::Scan(*bsm_, data, size, &pe, stop, nullptr);
+}
+
+std::vector<std::string> Engine::Scan(const uint8_t* buffer, int32_t size,
+                                      const fileinfo::PeImage* pe, const std::atomic<int32_t>& stop,
+                                      const ExtraData* extraData) {
+  return engine::Scan(*bsm_, buffer, size, pe, stop, extraData);
 }
 
 }  // namespace engine

@@ -29,4 +29,14 @@ inline constexpr size_t kBlockArrayGrowth = 500;
 // Worker threads of the engine; one takes each scan job.
 inline constexpr int kWorkerCount = 10;
 
+// Hits one walk of a matcher collects before they are processed; a verified hit that finds the
+// batch full is dropped with the "Too many matches" warning.
+inline constexpr int32_t kHitBatch = 10000;
+// A batch ends once a node's outputs have carried its count above this (90% of kHitBatch), so
+// only a node with more than 1000 outputs at one position can overflow it.
+inline constexpr int32_t kHitSoftLimit = kHitBatch * 9 / 10;
+// How long a scan waits for its worker before it says so on the debugger output; it then waits
+// on without limit, since the worker still reads the buffer and writes the scan's candidates.
+inline constexpr uint32_t kJobWaitMs = 10000;
+
 }  // namespace engine

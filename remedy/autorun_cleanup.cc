@@ -24,7 +24,8 @@ void CollectTempAutoruns(Context& context, RootKey root, const std::wstring& sub
   if (!QueryValueData(context, root, subkey)) return;
   for (const auto& [name, data] : context.state.registryValues) {
     // Case-sensitive on purpose: the family writes its copies below "...\Temp".
-    if (data.find(kTempMarker) != std::wstring::npos) context.state.autorunCandidates.push_back(data);
+    if (data.find(kTempMarker) != std::wstring::npos)
+      context.state.autorunCandidates.push_back(data);
   }
 }
 

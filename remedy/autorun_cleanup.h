@@ -12,7 +12,8 @@ namespace remedy {
 inline constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kPoliciesRunKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run";
-inline constexpr wchar_t kWindowsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+inline constexpr wchar_t kWindowsKey[] =
+    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
 inline constexpr wchar_t kTempMarker[] = L"\\Temp";
 
 // True when at least one candidate file was deleted.

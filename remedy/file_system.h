@@ -52,8 +52,8 @@ class FileSystem {
   // Replaces the file's DACL by a null DACL, which grants every access to everyone.
   virtual bool SetNullDacl(const std::wstring& path) = 0;
   // The whole file (opened for reading with read and write sharing); false when it cannot be
-  // opened, measured or read in full, or holds more than `maxBytes`. An empty file gives true
-  // and no bytes.
+  // opened, measured or read in full, or holds more than `maxBytes`, and `bytes` is left alone
+  // then. An empty file gives true and no bytes.
   virtual bool ReadWholeFile(const std::wstring& path, size_t maxBytes,
                              std::vector<uint8_t>& bytes) = 0;
 };

@@ -30,7 +30,8 @@ class Processes {
   virtual std::vector<ProcessRecord> ProcessSnapshot() = 0;
   // The memory region that holds the thread's start address, from the region's base, at most
   // `limit` bytes: opens the owner process and the thread, asks for the start address, queries
-  // the region and reads it. False when any step fails or the range cannot be read in full.
+  // the region and reads it. False when any step fails or the range cannot be read in full;
+  // `bytes` is left alone then.
   virtual bool ReadThreadStartRegion(const ThreadRecord& thread, size_t limit,
                                      std::vector<uint8_t>& bytes) = 0;
   // Opens the process with all access and terminates it with exit code 0.

@@ -1,7 +1,9 @@
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/win/scoped.h"
 #include "remedy/win32_services.h"
@@ -57,8 +59,8 @@ std::vector<ProcessRecord> Win32Processes::ProcessSnapshot() {
 
 bool Win32Processes::ReadThreadStartRegion(const ThreadRecord& thread, size_t limit,
                                            std::vector<uint8_t>& bytes) {
-  const auto query = Resolve<NtQueryInformationThreadFn>(GetModuleHandleA("ntdll"),
-                                                         "NtQueryInformationThread");
+  const auto query =
+      Resolve<NtQueryInformationThreadFn>(GetModuleHandleA("ntdll"), "NtQueryInformationThread");
   if (query == nullptr) return false;
   const platform::ScopedHandle process(
       OpenProcess(kScanProcessAccess, FALSE, thread.ownerProcessId));
@@ -73,13 +75,13 @@ bool Win32Processes::ReadThreadStartRegion(const ThreadRecord& thread, size_t li
   MEMORY_BASIC_INFORMATION region;
   if (VirtualQueryEx(process.Get(), start, &region, sizeof region) == 0) return false;
   const size_t size = std::min<size_t>(region.RegionSize, limit);
-  bytes.assign(size, 0);
+  std::vector<uint8_t> content(size);
   SIZE_T read = 0;
-  if (!ReadProcessMemory(process.Get(), region.BaseAddress, bytes.data(), size, &read) ||
+  if (!ReadProcessMemory(process.Get(), region.BaseAddress, content.data(), size, &read) ||
       read != size) {
-    bytes.clear();
     return false;
   }
+  bytes = std::move(content);
   return true;
 }
 

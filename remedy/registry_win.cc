@@ -12,8 +12,7 @@ HKEY ToHkey(RootKey root) {
 
 // KEY_READ without a view flag: a 32-bit build on 64-bit Windows reads the 32-bit view.
 bool OpenKey(RootKey root, const std::wstring& subkey, platform::ScopedKey& key) {
-  return RegOpenKeyExW(ToHkey(root), subkey.c_str(), 0, KEY_READ, key.Receive()) ==
-         ERROR_SUCCESS;
+  return RegOpenKeyExW(ToHkey(root), subkey.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
 }
 
 }  // namespace

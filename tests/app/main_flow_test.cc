@@ -55,8 +55,8 @@ class MainFlow : public testing::Test {
 
   int Run() {
     remedy::Context context{machine_.Services(), engine_, results_, state_, nullptr};
-    return app::RunMainFlow(context, app::Stages{&RecordScan, &RecordWalk, &RecordUsb,
-                                                 &RecordCleanup});
+    return app::RunMainFlow(context,
+                            app::Stages{&RecordScan, &RecordWalk, &RecordUsb, &RecordCleanup});
   }
   // The console text after the "Scanning your files" line and its empty line.
   std::string AfterScanningLine() const {
@@ -149,10 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {true, false},
                 true,
                 kUsb + app::kUsbDisinfected + kUsb + app::kUsbDisinfected},
-        UsbCase{"infected_then_clean_listing_failed",
-                {true, false},
-                false,
-                kUsb + kUsb}),
+        UsbCase{"infected_then_clean_listing_failed", {true, false}, false, kUsb + kUsb}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(MainFlow, DetectionOnAFixedDriveSkipsTheRegistryCleanup) {
@@ -175,17 +172,19 @@ TEST_F(MainFlow, SummaryListsTerminatedProcessesThenFailedFiles) {
   machine_.SetDriveType(L'c', remedy::kDriveFixed);
   recorder_.walkSetsDetection = true;
   struct Adder {
-    static void Scan(remedy::Context& context) { context.results.terminatedProcesses.push_back(4084); }
+    static void Scan(remedy::Context& context) {
+      context.results.terminatedProcesses.push_back(4084);
+    }
     static void Walk(remedy::Context& context, const std::wstring&) {
       context.results.failedDeletions.push_back("c:\\\\dir\\a.exe");
     }
   };
   remedy::Context context{machine_.Services(), engine_, results_, state_, nullptr};
   app::RunMainFlow(context, app::Stages{&Adder::Scan, &Adder::Walk, &RecordUsb, &RecordCleanup});
-  EXPECT_EQ(AfterScanningLine(),
-            LineEnds(7) + "Process with \"PID\"  =  4084 Deleted." + LineEnds(1) + LineEnds(1) +
-                "Can not delete file with \"filepath\"  :  c:\\\\dir\\a.exe" + LineEnds(1) +
-                "<pause>");
+  EXPECT_EQ(AfterScanningLine(), LineEnds(7) + "Process with \"PID\"  =  4084 Deleted." +
+                                     LineEnds(1) + LineEnds(1) +
+                                     "Can not delete file with \"filepath\"  :  c:\\\\dir\\a.exe" +
+                                     LineEnds(1) + "<pause>");
 }
 
 }  // namespace

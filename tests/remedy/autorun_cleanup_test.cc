@@ -11,8 +11,7 @@ using support::StageContext;
 
 TEST(CleanAutorunEntries, DeletesWhatTheThreeKeysStartFromATempFolder) {
   StageContext s;
-  s.machine
-      .AddFile(L"c:\\Users\\u\\AppData\\Local\\Temp\\a.exe", {1})
+  s.machine.AddFile(L"c:\\Users\\u\\AppData\\Local\\Temp\\a.exe", {1})
       .AddFile(L"c:\\Windows\\Temporary\\b.exe", {1})
       .AddFile(L"c:\\x\\temp\\c.exe", {1})
       .AddFile(L"c:\\Temp\\d.exe", {1})
@@ -48,12 +47,12 @@ TEST(CleanAutorunEntries, DuplicateDataGivesTwoAttemptsAndTheFirstSuccessCounts)
 
 TEST(CleanAutorunEntries, FindsNothingWithoutKeysOrWithUnreadableData) {
   StageContext s;
-  s.machine.AddFile(L"c:\\Temp\\a.exe", {1})
+  s.machine
+      .AddFile(L"c:\\Temp\\a.exe", {1})
       // Data longer than the buffer is never read, so it never becomes a candidate.
       .AddValue(RootKey::kLocalMachine, remedy::kRunKey, L"long", L"c:\\Temp\\a.exe", true)
       // A command line is a candidate but no file: the attempt fails silently.
-      .AddValue(RootKey::kCurrentUser, remedy::kWindowsKey, L"run",
-                L"\"c:\\Temp\\a.exe\" /silent");
+      .AddValue(RootKey::kCurrentUser, remedy::kWindowsKey, L"run", L"\"c:\\Temp\\a.exe\" /silent");
   EXPECT_FALSE(remedy::CleanAutorunEntries(s.context));
   EXPECT_TRUE(s.machine.Exists(L"c:\\Temp\\a.exe"));
   EXPECT_EQ(s.machine.Output(), "");

@@ -15,8 +15,8 @@ TEST(DeleteInfectedFile, WaitsThenClearsTheAclThenDeletes) {
   m.AddFile(kPath, {1, 2, 3}).DenyDelete(kPath);
   EXPECT_TRUE(DeleteInfectedFile(m.Services(), kPath));
   EXPECT_FALSE(m.Exists(kPath));
-  EXPECT_EQ(m.Log(), (std::vector<std::wstring>{L"sleep 1000", L"null-dacl " + kPath,
-                                                L"delete " + kPath}));
+  EXPECT_EQ(m.Log(),
+            (std::vector<std::wstring>{L"sleep 1000", L"null-dacl " + kPath, L"delete " + kPath}));
 }
 
 TEST(DeleteInfectedFile, FailsAfterTheWaitWhenTheFileCannotGo) {

@@ -191,8 +191,7 @@ uint32_t FakeMachine::DriveType(const std::wstring& root) {
 }
 
 std::unique_ptr<remedy::Listing> FakeMachine::FindFirst(const std::wstring& pattern,
-                                                        remedy::FindEntry& first,
-                                                        uint32_t& error) {
+                                                        remedy::FindEntry& first, uint32_t& error) {
   log_.push_back(L"find " + pattern);
   const std::wstring suffix = L"\\*.*";
   const Node* folder = nullptr;
@@ -295,6 +294,7 @@ bool FakeMachine::ReadWholeFile(const std::wstring& path, size_t maxBytes,
 }
 
 std::vector<remedy::ThreadRecord> FakeMachine::ThreadSnapshot() {
+  log_.push_back(L"thread-snapshot");
   std::vector<remedy::ThreadRecord> records;
   for (const Thread& thread : threads_) {
     if (Running(thread.record.ownerProcessId)) records.push_back(thread.record);

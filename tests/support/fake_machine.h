@@ -31,7 +31,8 @@ class FakeMachine final : public remedy::FileSystem,
   // Files and folders by full path ("c:\d\a.exe"); parents are made as plain folders.
   FakeMachine& AddFile(const std::wstring& path, std::vector<uint8_t> bytes,
                        uint32_t attributes = remedy::kAttributeArchive);
-  FakeMachine& AddFolder(const std::wstring& path, uint32_t attributes = remedy::kAttributeDirectory);
+  FakeMachine& AddFolder(const std::wstring& path,
+                         uint32_t attributes = remedy::kAttributeDirectory);
   // The file stays open in another process without delete sharing: it cannot be deleted.
   FakeMachine& HoldOpen(const std::wstring& path, bool held = true);
   // Its DACL denies deletion until a null DACL is set.

@@ -2,6 +2,8 @@
 //   nolvexa-demo-process hold PATH SECONDS   keeps PATH open without delete sharing
 //   nolvexa-demo-process infected SECONDS    starts an orphan whose thread start region holds
 //                                            the thread signature, prints its id, and exits
+//   nolvexa-demo-process running PID         exit code 0 when that process runs, 1 otherwise
+//   nolvexa-demo-process attributes PATH     prints the path's attributes as Windows reports them
 // Each process ends by itself after SECONDS at the latest.
 #include <windows.h>
 
@@ -37,9 +39,8 @@ int InfectedChild(DWORD seconds) {
   void* region = VirtualAlloc(nullptr, 0x10000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
   if (region == nullptr) return 1;
   std::memcpy(region, bytes.data(), bytes.size());
-  const HANDLE thread =
-      CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(region), nullptr,
-                   CREATE_SUSPENDED, nullptr);
+  const HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(region),
+                                     nullptr, CREATE_SUSPENDED, nullptr);
   if (thread == nullptr) return 1;
   Sleep(seconds * 1000);
   return 0;
@@ -48,8 +49,8 @@ int InfectedChild(DWORD seconds) {
 int StartOrphan(DWORD seconds) {
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(self) + L"\" infected-child " +
-                         std::to_wstring(seconds);
+  std::wstring command =
+      L"\"" + std::wstring(self) + L"\" infected-child " + std::to_wstring(seconds);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
@@ -65,6 +66,20 @@ int StartOrphan(DWORD seconds) {
   return 0;  // the child's parent ends here
 }
 
+int Running(DWORD processId) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  if (process == nullptr) return 1;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running ? 0 : 1;
+}
+
+int Attributes(const wchar_t* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  std::printf("0x%lX\n", attributes);
+  return attributes == INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -77,6 +92,13 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"infected-child") == 0) {
     return InfectedChild(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
   }
-  std::fputs("usage: nolvexa-demo-process hold PATH SECONDS | infected SECONDS\n", stderr);
+  if (argc == 3 && std::wcscmp(argv[1], L"running") == 0) {
+    return Running(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+  }
+  if (argc == 3 && std::wcscmp(argv[1], L"attributes") == 0) return Attributes(argv[2]);
+  std::fputs(
+      "usage: nolvexa-demo-process hold PATH SECONDS | infected SECONDS | running PID | "
+      "attributes PATH\n",
+      stderr);
   return 2;
 }

@@ -40,7 +40,8 @@ std::vector<uint8_t> Image(uint32_t seed, size_t row = 0, uint32_t offset = 0) {
 void Write(const fs::path& path, const std::vector<uint8_t>& bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void Write(const fs::path& path, const std::string& text) {
@@ -60,16 +61,16 @@ int main(int argc, char** argv) {
   // Row 84 may match anywhere; row 48 only 150 to 250 bytes into section 0.
   Write(c / "Program Files/Nolvexa Demo/updater.exe", Image(1, 84, 0x400));
   Write(c / "Program Files/Nolvexa Demo/plugins/helper.dll", Image(2, 48, 200));
-  Write(c / "Users/Public/readonly.exe", Image(3, 84, 0x100));
-  Write(c / "Users/Public/locked.exe", Image(4, 106, 0x80));
+  Write(c / "users/Public/readonly.exe", Image(3, 84, 0x100));
+  Write(c / "users/Public/locked.exe", Image(4, 106, 0x80));
   Write(c / "Program Files/Nolvexa Demo/clean.exe", Image(5));
   // Row 48's bytes outside its window: a clean file by the location rule.
   Write(c / "Program Files/Nolvexa Demo/misplaced.dll", Image(6, 48, 0x600));
   // The signature bytes in a file that is no PE image: not scanned, kept.
   std::vector<uint8_t> notes(64, 'x');
   support::Plant(notes, 64, Pattern(84));
-  Write(c / "Users/Public/notes.dat", notes);
-  Write(c / "Users/Public/readme.txt", std::string("A clean text file.\r\n"));
+  Write(c / "users/Public/notes.dat", notes);
+  Write(c / "users/Public/readme.txt", std::string("A clean text file.\r\n"));
 
   // The shortcut carries the rundll32 text of row 2 among ordinary shortcut bytes.
   std::vector<uint8_t> shortcut = Code(600, 7);
