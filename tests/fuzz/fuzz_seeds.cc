@@ -3,7 +3,10 @@
 #include <string>
 
 #include "app/builtin_signatures.h"
+#include "engine/location.h"
+#include "tests/support/in_force_signatures.h"
 #include "tests/support/pe_builder.h"
+#include "tests/support/signature_bytes.h"
 
 namespace fuzz {
 namespace {
@@ -138,6 +141,37 @@ std::vector<Input> ScanWindowSeeds() {
   return seeds;
 }
 
+// Where a match of `location` may start in section 0 (or in a plain buffer): "S0+464" at 464,
+// "S0,200" at 0, "*" anywhere.
+uint32_t PlantOffset(std::string_view location) {
+  if (location.starts_with("S0+"))
+    return static_cast<uint32_t>(engine::ReadDecimal(location.substr(3)));
+  return location == "*" ? 0x40 : 0;
+}
+
+// Buffers holding the bytes of one in-force signature where its location asks for them.
+std::vector<Input> ScanBufferSeeds() {
+  std::vector<Input> seeds = {{}, Input(0x1000, 0)};
+  for (const support::SignatureEntry& e : support::InForceSignatures()) {
+    const Input bytes = support::SignatureBytes(e.pattern);
+    Input buffer(PlantOffset(e.location) + bytes.size() + 0x100, 0);
+    support::Plant(buffer, PlantOffset(e.location), bytes);
+    seeds.push_back(std::move(buffer));
+  }
+  return seeds;
+}
+
+// Images with one in-force signature in section 0, where its location asks for it.
+std::vector<Input> ScanImageSeeds() {
+  std::vector<Input> seeds;
+  for (const PeBuilder& b : Images()) seeds.push_back(b.Bytes());
+  for (const support::SignatureEntry& e : support::InForceSignatures()) {
+    const Input bytes = support::SignatureBytes(e.pattern);
+    seeds.push_back(PeBuilder().SectionBytes(0, PlantOffset(e.location), bytes).Bytes());
+  }
+  return seeds;
+}
+
 }  // namespace
 
 std::vector<Input> SeedInputs(std::string_view target) {
@@ -145,6 +179,8 @@ std::vector<Input> SeedInputs(std::string_view target) {
   if (target == "pe_headers") return PeHeaderSeeds();
   if (target == "location") return LocationSeeds();
   if (target == "scan_windows") return ScanWindowSeeds();
+  if (target == "scan_buffer") return ScanBufferSeeds();
+  if (target == "scan_image") return ScanImageSeeds();
   return {};
 }
 

@@ -13,9 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "app/builtin_signatures.h"
 #include "engine/bsm.h"
+#include "engine/engine.h"
 #include "engine/limits.h"
 #include "engine/location.h"
+#include "engine/scan.h"
 #include "engine/scan_windows.h"
 #include "fileinfo/little_endian.h"
 #include "fileinfo/pe_image.h"
@@ -27,11 +30,15 @@ namespace {
 // Pattern texts beyond 32767 characters are refused as a whole; a little more covers that.
 constexpr size_t kMaxSignatureInput = 3 * engine::kMaxPatternText;
 constexpr size_t kMaxSignatureEntries = 8;
+// Filler bytes planted for one gap at most: enough to meet small minimums.
+constexpr int kMaxPlantedGap = 256;
 // The header parse and the address conversion read at most a few KiB; larger images only
 // move section data further out, which the size fields of the other targets cover.
 constexpr size_t kMaxImageInput = 1 << 20;
 // Addresses probed from the input's tail, 4 bytes each.
 constexpr size_t kTailAddresses = 8;
+// Buffers above 1 MiB are walked in windows; four times that reaches every kind of window.
+constexpr size_t kMaxScanInput = 4 << 20;
 constexpr size_t kLocationFixedBytes = 25;
 constexpr size_t kWindowFixedBytes = 5;
 
@@ -157,6 +164,36 @@ void CheckBsmTables(engine::BSM& bsm, const std::vector<Entry>& entries) {
   }
 }
 
+int HexNibble(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return 0;
+}
+
+// Bytes a pattern text might match, so the scan of the fuzzed signatures has something to
+// find: hex pairs as bytes ('?' and other characters as 0), and each gap as its minimum
+// (at most kMaxPlantedGap) of filler bytes.
+void PlantPattern(std::string_view text, std::vector<uint8_t>& out) {
+  size_t i = 0;
+  while (i < text.size() && text[i] != ':' && static_cast<signed char>(text[i]) > 32) {
+    if (text[i] == '{') {
+      int minimum = 0;
+      size_t k = i + 1;
+      for (; k < text.size() && text[k] >= '0' && text[k] <= '9'; ++k) {
+        minimum = std::min(minimum * 10 + (text[k] - '0'), kMaxPlantedGap);
+      }
+      out.insert(out.end(), static_cast<size_t>(minimum), uint8_t{0xCC});
+      const size_t close = text.find('}', i);
+      i = close == std::string_view::npos ? text.size() : close + 1;
+      continue;
+    }
+    const char second = i + 1 < text.size() ? text[i + 1] : '0';
+    out.push_back(static_cast<uint8_t>(HexNibble(text[i]) << 4 | HexNibble(second)));
+    i += 2;
+  }
+}
+
 // Probes one address; a conversion must stay inside the bytes, a refusal must leave the
 // out-parameters alone.
 void ProbeAddress(const fileinfo::PeImage& pe, uint32_t rva) {
@@ -178,6 +215,31 @@ void ProbeAddress(const fileinfo::PeImage& pe, uint32_t rva) {
   Check(p == bytes.data() + offset && pointerAvailable == available,
         "PointerAtRva points at the converted offset");
   Touch(p, available);
+}
+
+// The program's engine: the built-in table, compiled once and then only read.
+engine::Engine& BuiltInEngine() {
+  static engine::Engine* const engine = [] {
+    auto* e = new engine::Engine();  // never destroyed: its workers end with the process
+    for (const app::SignatureEntry& entry : app::kBuiltinSignatures) {
+      e->AddSignature(entry.kindName, entry.location, entry.pattern);
+    }
+    e->Compile();
+    return e;
+  }();
+  return *engine;
+}
+
+bool IsBuiltInKind(const std::string& name) {
+  return name == app::kFileSigKind || name == app::kFlashSigKind || name == app::kThreadSig3Kind;
+}
+
+// A scan result names only kinds of the table, each once, in ascending byte order.
+void CheckNames(const std::vector<std::string>& names) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    Check(IsBuiltInKind(names[i]), "a match name is a kind of the table");
+    if (i > 0) Check(names[i - 1] < names[i], "match names are sorted and distinct");
+  }
 }
 
 }  // namespace
@@ -207,6 +269,23 @@ void FuzzSignatureText(std::span<const uint8_t> input) {
   CheckBsmTables(bsm, entries);
   bsm.SimpleMatcher().Build();
   bsm.PartMatcher().Build();
+  bsm.RollingHash().FinalizeBlocks();
+
+  // Each pattern's bytes in turn, then the input itself.
+  std::vector<uint8_t> planted;
+  for (const Entry& e : entries) PlantPattern(e.pattern, planted);
+  planted.insert(planted.end(), copy.Bytes().begin(), copy.Bytes().end());
+  const ExactCopy buffer(planted);
+  const engine::ExtraData plain = {0, 0, 0, 0};
+  const std::atomic<int32_t> go{0};
+  const std::vector<std::string> names = engine::Scan(
+      bsm, buffer.Bytes().data(), static_cast<int32_t>(buffer.Bytes().size()), nullptr, go, &plain);
+  for (size_t i = 0; i < names.size(); ++i) {
+    const bool added = std::any_of(entries.begin(), entries.end(),
+                                   [&](const Entry& e) { return e.kindName == names[i]; });
+    Check(added, "a match name is the kind of a signature added");
+    if (i > 0) Check(names[i - 1] < names[i], "match names are sorted and distinct");
+  }
 }
 
 void FuzzPeHeaders(std::span<const uint8_t> input) {
@@ -357,6 +436,45 @@ void FuzzScanWindows(std::span<const uint8_t> input) {
   }
   platform::SetDebugOutputSink(nullptr);
   Check(debugText.empty(), "the merge stays balanced");
+}
+
+void FuzzScanBuffer(std::span<const uint8_t> input) {
+  if (input.size() > kMaxScanInput) return;
+  engine::Engine& engine = BuiltInEngine();
+  const ExactCopy copy(input);
+  const std::span<const uint8_t> bytes = copy.Bytes();
+  const int32_t size = static_cast<int32_t>(bytes.size());
+
+  std::string name = "NNN";
+  const bool matched = engine.ScanBuffer(bytes.data(), size, name);
+  const engine::ExtraData plain = {0, 0, 0, 0};
+  const std::atomic<int32_t> go{0};
+  const std::vector<std::string> names = engine.Scan(bytes.data(), size, nullptr, go, &plain);
+  CheckNames(names);
+  Check(matched == !names.empty(), "ScanBuffer matches when Scan names something");
+  Check(matched ? name == names.front() : name == "NNN",
+        "ScanBuffer gives the smallest name, or leaves the name alone");
+
+  const std::atomic<int32_t> stop{1};
+  Check(engine.Scan(bytes.data(), size, nullptr, stop, &plain).empty(),
+        "a scan stopped beforehand finds nothing");
+}
+
+void FuzzScanImage(std::span<const uint8_t> input) {
+  if (input.size() > kMaxScanInput) return;
+  engine::Engine& engine = BuiltInEngine();
+  const ExactCopy copy(input);
+  const std::span<const uint8_t> bytes = copy.Bytes();
+  const int32_t size = static_cast<int32_t>(bytes.size());
+  const std::atomic<int32_t> go{0};
+  CheckNames(engine.Scan(bytes.data(), size, nullptr, go, nullptr));
+
+  fileinfo::PeImage pe;
+  if (pe.ParseHeaders(bytes) != fileinfo::LoadResult::kOk) return;
+  const std::vector<std::string> names = engine.ScanImage(bytes.data(), size, pe);
+  CheckNames(names);
+  Check(names == engine.Scan(bytes.data(), size, &pe, go, nullptr),
+        "ScanImage is Scan with the image");
 }
 
 }  // namespace fuzz

@@ -1,7 +1,7 @@
 // Fuzz targets: each body takes arbitrary bytes, feeds them to one parser of ours and checks
 // the parser's promises; a broken promise aborts with a message, so the fuzzer records the input.
 // Plain functions: the libFuzzer entry points (*_fuzzer.cc) and the replay test both call them.
-// Any thread, one call at a time per target (the engine targets build an engine of their own).
+// Any thread, one call at a time per target.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +28,14 @@ void FuzzLocation(std::span<const uint8_t> input);
 // themselves, whose every windowed byte is then read; bit 1 no PE image), then the image bytes.
 void FuzzScanWindows(std::span<const uint8_t> input);
 
+// The whole input is a buffer: ScanBuffer and Scan with the built-in table, one engine for all
+// inputs (it is read-only once compiled).
+void FuzzScanBuffer(std::span<const uint8_t> input);
+
+// The whole input is a file image: ParseHeaders, then ScanImage with the built-in table when
+// it is a PE32 image, and Scan without the image.
+void FuzzScanImage(std::span<const uint8_t> input);
+
 using FuzzFunction = void (*)(std::span<const uint8_t>);
 
 struct FuzzTarget {
@@ -40,6 +48,8 @@ inline constexpr FuzzTarget kFuzzTargets[] = {
     {"pe_headers", FuzzPeHeaders},
     {"location", FuzzLocation},
     {"scan_windows", FuzzScanWindows},
+    {"scan_buffer", FuzzScanBuffer},
+    {"scan_image", FuzzScanImage},
 };
 
 }  // namespace fuzz
