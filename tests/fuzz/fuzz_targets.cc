@@ -20,6 +20,7 @@
 #include "engine/location.h"
 #include "engine/scan.h"
 #include "engine/scan_windows.h"
+#include "fileinfo/hash_lookup.h"
 #include "fileinfo/little_endian.h"
 #include "fileinfo/pe_image.h"
 #include "platform/debug_output.h"
@@ -475,6 +476,17 @@ void FuzzScanImage(std::span<const uint8_t> input) {
   CheckNames(names);
   Check(names == engine.Scan(bytes.data(), size, &pe, go, nullptr),
         "ScanImage is Scan with the image");
+
+  // The hash lookup that follows a clean scan hashes section ranges the headers name.
+  for (const fileinfo::SectionHeader& s : pe.Sections()) {
+    const std::optional<fileinfo::SectionBytes> range =
+        fileinfo::SectionHashBytes(s, pe.FileAlignment(), size);
+    if (!range) continue;
+    Check(range->length > 0 && uint64_t{range->offset} + range->length <= bytes.size(),
+          "a hashed section lies inside the file");
+    Touch(bytes.data() + range->offset, range->length);
+  }
+  (void)fileinfo::LookupHashes(engine.HashCache(), bytes.data(), size, &pe, nullptr);
 }
 
 }  // namespace fuzz

@@ -32,8 +32,9 @@ void FuzzScanWindows(std::span<const uint8_t> input);
 // inputs (it is read-only once compiled).
 void FuzzScanBuffer(std::span<const uint8_t> input);
 
-// The whole input is a file image: ParseHeaders, then ScanImage with the built-in table when
-// it is a PE32 image, and Scan without the image.
+// The whole input is a file image: Scan without the image; when it parses as a PE32 image,
+// ScanImage with the built-in table, the section ranges the hash lookup would hash, and the
+// lookup itself.
 void FuzzScanImage(std::span<const uint8_t> input);
 
 using FuzzFunction = void (*)(std::span<const uint8_t>);
