@@ -22,22 +22,22 @@ void Transform(std::array<uint32_t, 5>& state, const uint8_t* block) {
   }
   for (int i = 16; i < 80; ++i) w[i] = Rotate(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
-  for (int t = 0; t < 80; ++t) {
-    uint32_t f;
-    if (t < 20) {
-      f = (b & c) | (~b & d);
-    } else if (t < 40 || t >= 60) {
-      f = b ^ c ^ d;
-    } else {
-      f = (b & c) | (b & d) | (c & d);
+  // Four loops of twenty steps, one per round function: no branch inside a step.
+  const auto rounds = [&](const uint32_t* words, uint32_t k, auto f) {
+    for (int t = 0; t < 20; ++t) {
+      const uint32_t next = Rotate(a, 5) + f(b, c, d) + e + words[t] + k;
+      e = d;
+      d = c;
+      c = Rotate(b, 30);
+      b = a;
+      a = next;
     }
-    const uint32_t next = Rotate(a, 5) + f + e + w[t] + kK[t / 20];
-    e = d;
-    d = c;
-    c = Rotate(b, 30);
-    b = a;
-    a = next;
-  }
+  };
+  rounds(w, kK[0], [](uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); });
+  rounds(w + 20, kK[1], [](uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; });
+  rounds(w + 40, kK[2],
+         [](uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (x & z) | (y & z); });
+  rounds(w + 60, kK[3], [](uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; });
   state[0] += a;
   state[1] += b;
   state[2] += c;

@@ -74,13 +74,13 @@ TEST_F(ScanProcesses, AnotherKindEndsTheThreadScanAndTheFallbackRuns) {
       .AddThread(2, 1200, FileSigRegion())
       .AddProcess(1300, 999, L"b.exe")
       .AddThread(3, 1300, InfectedRegion())
-      .AddProcess(1400, 999, L"svchost.exe");
+      .AddProcess(1400, 999, L"svchost.exe")
+      .SetWow64(true);
   remedy::ScanProcesses(s_.context);
   EXPECT_TRUE(s_.machine.Running(1300));  // its thread was never read
   EXPECT_EQ(s_.machine.RegionReads().size(), 1u);
   EXPECT_EQ(s_.state.threadInfectionFlag, 0);
-  // This build runs on 64-bit Windows only: the service host rule applies.
-  static_assert(sizeof(void*) == 8, "the 32-bit branch is tested through KillFallbackProcess");
+  // 64-bit Windows (a 64-bit build, or a 32-bit one under WOW64): the service host rule.
   EXPECT_EQ(s_.results.terminatedProcesses, (std::vector<uint32_t>{1400}));
 }
 
