@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# The whole test suite: native tests, the win64 tests under Wine, and the win32 build.
+# The whole test suite: the native tests plainly, under AddressSanitizer with UBSan and under
+# ThreadSanitizer; a short run of every fuzz target; the win64 tests under Wine; the win32
+# build. FUZZ_SECONDS sets the fuzz time per target (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-2}
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
-for preset in native win64 win32; do
+for preset in native native-asan native-tsan; do
+  echo "=== $preset"
+  cmake --workflow --preset "$preset"
+done
+echo "=== fuzz"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+for preset in win64 win32; do
   echo "=== $preset"
   cmake --workflow --preset "$preset"
 done

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -77,6 +78,19 @@ const HeaderCase kHeaderCases[] = {
      L"OK"},
     {"nt_offset_past_end", PeBuilder().PokeU32(60, 0x10000), LoadResult::kNotPe32,
      L"Couldn't read COFF header"},
+    {"nt_offset_0xfffffff0", PeBuilder().PokeU32(60, 0xFFFFFFF0), LoadResult::kNotPe32,
+     L"Couldn't read COFF header"},
+    // The count claims 96 sections, but the table of 3840 bytes runs past the file's end.
+    {"sections_96_table_past_the_end", PeBuilder().PokeU16(PeBuilder::kDefaultNtOffset + 6, 96),
+     LoadResult::kNotPe32, L"Couldn't read section table"},
+    // The table then starts where the optional header does: its first name is read as the magic.
+    {"optional_header_0_with_a_section", PeBuilder().SizeOfOptionalHeader(0), LoadResult::kNotPe32,
+     L"Invalid Optional header Magic Number: 0x742E"},
+    // Alignments are only divisors to the parse: any value but 0 is taken as it is.
+    {"alignments_not_powers_of_two",
+     PeBuilder().PokeU32(kOpt + 36, 0x300).PokeU32(kOpt + 32, 0x1001), LoadResult::kOk, L"OK"},
+    {"alignments_huge", PeBuilder().PokeU32(kOpt + 36, 0xFFFFFFFF).PokeU32(kOpt + 32, 0x80000000),
+     LoadResult::kOk, L"OK"},
 };
 
 class PeHeaders : public testing::TestWithParam<HeaderCase> {};
@@ -225,6 +239,19 @@ const RvaCase kRvaCases[] = {
     {"section_at_top_of_address_space",
      TwoSections().SectionVirtualAddress(1, 0xFFFFFF00).SectionRawSize(1, 0x200), 0xFFFFFF10, true,
      0x410, 0x1F0},
+    // Raw pointer plus size beyond 32 bits: wrapped, the end would land inside the file.
+    {"raw_end_past_4gib_not_in_file",
+     TwoSections().SectionRawPointer(1, 0xFFFFFE00).SectionRawSize(1, 0x400), 0x2000, false, 0, 0},
+    {"end_of_last_section_past_4gib",
+     TwoSections().SectionRawPointer(1, 0xFFFFFE00).SectionRawSize(1, 0x400), 0xFFFFFFFF, false, 0,
+     0},
+    {"raw_size_all_ones_capped_at_file", TwoSections().SectionRawSize(1, 0xFFFFFFFF), 0x2100, true,
+     0x500, 0x300},
+    {"file_alignment_not_power_of_two", TwoSections().PokeU32(kOpt + 36, 0x300), 0x2010, true,
+     0x310, 0x3F0},
+    // Every raw pointer below the alignment rounds down to the file's first byte.
+    {"file_alignment_huge", TwoSections().PokeU32(kOpt + 36, 0xFFFFFFFF), 0x2010, true, 0x10,
+     0x3F0},
     {"first_qualifying_section_wins", TwoSections().SectionVirtualAddress(1, 0x1000), 0x1010, true,
      0x210, 0x1F0},
     {"unqualified_first_section_skipped",
@@ -406,6 +433,51 @@ TEST_F(PeImageLoad, ReportsEachRefusal) {
     // The file is not held open: it can be removed at once.
     std::error_code error;
     EXPECT_TRUE(std::filesystem::remove(std::filesystem::path(file.Path()), error)) << error;
+  }
+}
+
+// The drive walk lists a file and scans it later; in between it may shrink or go away.
+TEST_F(PeImageLoad, TakesTheFileAsItIsWhenItChangedAfterBeingListed) {
+  struct Case {
+    const char* name;
+    std::optional<uint32_t> cutTo;  // none: the file is removed
+    LoadResult expected;
+    const wchar_t* status;
+  };
+  const uint32_t headersEnd = PeBuilder().HeadersEnd();
+  const Case cases[] = {
+      {"vanished", std::nullopt, LoadResult::kFileError, L"Couldn't open file!"},
+      {"emptied", 0, LoadResult::kFileError, L"Couldn't create file mapping!"},
+      {"one_byte_left", 1, LoadResult::kNotPe32, L"Couldn't read 'MZ' header!"},
+      {"cut_in_the_section_table", headersEnd - 1, LoadResult::kNotPe32,
+       L"Couldn't read section table"},
+      {"cut_in_the_section_data", 0x300, LoadResult::kOk, L"OK"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ScratchFile file(PeBuilder().Bytes());
+    ASSERT_TRUE(file.Written());
+    const std::filesystem::path listed(file.Path());
+    std::error_code error;
+    if (c.cutTo) {
+      std::filesystem::resize_file(listed, *c.cutTo, error);
+    } else {
+      std::filesystem::remove(listed, error);
+    }
+    ASSERT_FALSE(error) << error;
+    EXPECT_EQ(pe_.Load(file.Path()), c.expected);
+    EXPECT_EQ(pe_.StatusText(), c.status);
+    if (c.expected != LoadResult::kOk) continue;
+    EXPECT_EQ(pe_.FileSize(), *c.cutTo);
+    // Section 0's raw data [0x200, 0x400) now ends with the file.
+    uint32_t offset = 0;
+    uint32_t available = 0;
+    ASSERT_TRUE(pe_.RvaToOffset(0x1000, offset, &available));
+    EXPECT_EQ(offset, 0x200u);
+    EXPECT_EQ(available, 0x100u);
+    uint32_t ignored = 0;
+    EXPECT_FALSE(pe_.RvaToOffset(0x1100, ignored));
+    pe_.Release();
   }
 }
 

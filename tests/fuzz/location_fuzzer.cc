@@ -1,0 +1,10 @@
+// libFuzzer entry point of FuzzLocation; the body and its input layout are in fuzz_targets.h.
+#include <cstddef>
+#include <cstdint>
+
+#include "tests/fuzz/fuzz_targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::FuzzLocation({data, size});
+  return 0;
+}
