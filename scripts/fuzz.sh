@@ -4,6 +4,8 @@
 # from the kept regression inputs. Fails on any finding; the input that caused it is left in
 # build/fuzz/findings/<target>/, to be kept (small) in tests/fuzz/regressions/<target>/.
 # Usage: scripts/fuzz.sh [SECONDS per target, default 60]
+# FUZZ_SEED and FUZZ_RUNS make a run repeatable: the same seed and at most that many inputs per
+# target, still bounded by SECONDS (the test command uses them, so CI replays what passed here).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -27,7 +29,11 @@ for fuzzer in "$build"/bin/*_fuzzer; do
   log=$findings/$target/log.txt
   echo "=== fuzz $target: ${seconds}s"
   # Standard output is closed: the signature parser prints its problem messages there.
-  if "$fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -close_fd_mask=1 \
+  repeatable=()
+  [ -n "${FUZZ_SEED:-}" ] && repeatable+=(-seed="$FUZZ_SEED")
+  [ -n "${FUZZ_RUNS:-}" ] && repeatable+=(-runs="$FUZZ_RUNS")
+  if "$fuzzer" -max_total_time="$seconds" "${repeatable[@]}" -rss_limit_mb=2048 -timeout=10 \
+      -close_fd_mask=1 \
       -artifact_prefix="$findings/$target/" "${dirs[@]}" >"$log" 2>&1; then
     grep -E '^(#[0-9]+ +DONE|Done [0-9]+ runs)' "$log" | tail -1 || true
   else
